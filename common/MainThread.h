@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 
 namespace halvora {
@@ -24,6 +25,12 @@ public:
     virtual void Post(std::function<void()> fn) = 0;
 
     virtual bool IsMainThread() const = 0;
+
+    // Waits until done() is true. On the main thread it keeps running handed-over
+    // calls and timers meanwhile, so that a thread blocked in RunBlocking can
+    // finish (closing the server waits for connection threads this way). Elsewhere
+    // it simply polls. Returns done().
+    virtual bool ServeUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) = 0;
 };
 
 }  // namespace halvora

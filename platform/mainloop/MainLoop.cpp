@@ -164,6 +164,20 @@ bool MainLoop::RunUntil(const std::function<bool()>& pred, std::chrono::millisec
     return true;
 }
 
+bool MainLoop::ServeUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    if (IsMainThread()) {
+        return RunUntil(done, timeout);
+    }
+    const auto deadline = Clock::now() + timeout;
+    while (!done()) {
+        if (Clock::now() >= deadline) {
+            return done();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
 void MainLoop::Quit() {
     {
         std::lock_guard guard(mutex_);

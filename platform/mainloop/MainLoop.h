@@ -41,6 +41,7 @@ public:
     void RunBlocking(const std::function<void()>& fn) override;
     void Post(std::function<void()> fn) override;
     bool IsMainThread() const override;
+    bool ServeUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) override;
 
     // Interval timers, like the toolkit's: a disabled timer does not tick; enabling
     // a running timer keeps its phase. Timer calls run on the main thread.
