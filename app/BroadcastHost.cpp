@@ -23,7 +23,7 @@ BroadcastHost::BroadcastHost(MainLoop& loop, HostOptions options, IConnectionsVi
       chat_(contacts_, list_, view_, [this] { return server_->Connections(); }),
       server_(std::make_unique<ViewerServer>(
           ConnectionContext{&contacts_, ContactsFilePath(), &loop, this})),
-      pump_(encoder_, [this] { return server_->Connections(); }),
+      pump_(encoder_, [this] { return server_->Connections(); }, &server_->MediaWake()),
       recorder_(pump_),
       sender_(pump_, FileSenderControl::Timers{
                          [this](bool on) { loop_.SetTimerEnabled(timer3_, on); },

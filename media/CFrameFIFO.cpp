@@ -9,7 +9,7 @@ namespace halvora {
 CFrameFIFO::CFrameFIFO(int capacity) : CSyncFIFO(capacity) {}
 
 bool CFrameFIFO::PutFrame(const std::uint8_t* data, std::uint32_t size, std::uint8_t key_flag,
-                          int kind) {
+                          int kind, Wake wake) {
     if (size > kMaxPayload) {
         return false;
     }
@@ -23,7 +23,7 @@ bool CFrameFIFO::PutFrame(const std::uint8_t* data, std::uint32_t size, std::uin
             return true;
         }
         auto record = std::make_unique<FrameRecord>();
-        record->Data = std::make_unique<std::uint8_t[]>(size == 0 ? 1 : size);
+        record->Data = std::make_unique_for_overwrite<std::uint8_t[]>(size == 0 ? 1 : size);
         if (size > 0) {
             std::memcpy(record->Data.get(), data, size);
         }
@@ -35,7 +35,9 @@ bool CFrameFIFO::PutFrame(const std::uint8_t* data, std::uint32_t size, std::uin
         Push(record);
         wait_key_ = false;
     }
-    Notify();
+    if (wake == Wake::Now) {
+        event_.load()->NotifyAll();
+    }
     return true;
 }
 
@@ -44,44 +46,31 @@ bool CFrameFIFO::WaitKey() const {
     return wait_key_;
 }
 
-void CFrameFIFO::Notify() {
-    bool wake = false;
-    {
-        std::lock_guard guard(wake_mutex_);
-        wake = consumer_waiting_;
-        consumer_waiting_ = false;
-    }
-    if (wake) {
-        wake_.notify_one();
-    }
-}
-
 void CFrameFIFO::Interrupt() {
-    {
-        std::lock_guard guard(wake_mutex_);
-        interrupted_ = true;
+    interrupted_.store(true);
+    wake_.NotifyAll();
+    WakeEvent* shared = event_.load();
+    if (shared != &wake_) {
+        shared->NotifyAll();  // the others sharing it look once more and sleep again
     }
-    wake_.notify_all();
 }
 
 void CFrameFIFO::WaitForRecord(std::chrono::milliseconds max_wait) {
-    std::unique_lock lock(wake_mutex_);
-    if (interrupted_ || !IsEmpty()) {
+    WakeEvent& event = *event_.load();
+    const auto seen = event.Prepare();
+    if (interrupted_.load() || !IsEmpty()) {
         return;
     }
-    consumer_waiting_ = true;
-    wake_.wait_for(lock, max_wait, [this] { return interrupted_ || !consumer_waiting_; });
-    consumer_waiting_ = false;
+    event.Wait(seen, max_wait);
 }
 
 void CFrameFIFO::WaitForRecord() {
-    std::unique_lock lock(wake_mutex_);
-    if (interrupted_ || !IsEmpty()) {
+    WakeEvent& event = *event_.load();
+    const auto seen = event.Prepare();
+    if (interrupted_.load() || !IsEmpty()) {
         return;
     }
-    consumer_waiting_ = true;
-    wake_.wait(lock, [this] { return interrupted_ || !consumer_waiting_; });
-    consumer_waiting_ = false;
+    event.Wait(seen, std::nullopt);
 }
 
 }  // namespace halvora

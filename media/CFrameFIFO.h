@@ -1,10 +1,10 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
+#include <atomic>
 #include <cstdint>
-#include <mutex>
 
+#include "common/WakeEvent.h"
 #include "media/CSyncFIFO.h"
 
 namespace halvora {
@@ -24,7 +24,17 @@ public:
     // False when the queue was full (nothing stored, key wait begins) or when the
     // payload is too long for a packet header (65,536 bytes or more; nothing
     // stored). True otherwise, also when the key wait discarded a non-key record.
-    bool PutFrame(const std::uint8_t* data, std::uint32_t size, std::uint8_t key_flag, int kind);
+    //
+    // Wake::Deferred leaves the consumer asleep: a producer that fills many
+    // queues sharing one WakeEvent wakes them all at once afterwards.
+    enum class Wake { Now, Deferred };
+    bool PutFrame(const std::uint8_t* data, std::uint32_t size, std::uint8_t key_flag, int kind,
+                  Wake wake = Wake::Now);
+
+    // Makes the consumer sleep on a WakeEvent shared with other queues instead
+    // of the queue's own. Set by the consumer before any producer can reach the
+    // queue; the event must outlive it.
+    void ShareWakeEvent(WakeEvent* shared) { event_.store(shared); }
 
     bool WaitKey() const;
 
@@ -39,17 +49,11 @@ public:
     void Interrupt();
 
 private:
-    void Notify();
-
     bool wait_key_ = false;  // guarded by the queue lock
 
-    // Wake-up of the consumer. The consumer takes the queue lock (IsEmpty) while
-    // holding wake_mutex_; producers take wake_mutex_ only after releasing the
-    // queue lock, so the two never wait for each other in a cycle.
-    std::mutex wake_mutex_;
-    std::condition_variable wake_;
-    bool consumer_waiting_ = false;
-    bool interrupted_ = false;
+    WakeEvent wake_;                           // the queue's own wake-up
+    std::atomic<WakeEvent*> event_{&wake_};    // the one the consumer sleeps on
+    std::atomic<bool> interrupted_{false};
 };
 
 }  // namespace halvora

@@ -12,8 +12,8 @@
 
 namespace halvora {
 
-MediaPump::MediaPump(COggEncoder& encoder, ConnectionsFn connections)
-    : encoder_(encoder), connections_(std::move(connections)) {}
+MediaPump::MediaPump(COggEncoder& encoder, ConnectionsFn connections, WakeEvent* media_wake)
+    : encoder_(encoder), connections_(std::move(connections)), media_wake_(media_wake) {}
 
 MediaPump::~MediaPump() = default;
 
@@ -58,16 +58,22 @@ void MediaPump::Record(const std::uint8_t* bytes, std::uint32_t length, std::uin
 
 void MediaPump::DistributeToViewers(const std::uint8_t* bytes, std::uint32_t length, std::uint8_t key_flag,
                                     int kind, std::string_view failure_text) {
+    const auto wake = media_wake_ != nullptr ? CFrameFIFO::Wake::Deferred : CFrameFIFO::Wake::Now;
+    bool queued = false;
     for (const auto& connection : connections_()) {
         try {
             if (!connection || !connection->Socket().Connected() ||
                 connection->GetCommandCode() != cmdAudioVideo) {
                 continue;
             }
-            connection->Queue.PutFrame(bytes, length, key_flag, kind);
+            connection->Queue.PutFrame(bytes, length, key_flag, kind, wake);
+            queued = true;
         } catch (const std::exception& e) {
             LogError(failure_text, e.what());
         }
+    }
+    if (queued && media_wake_ != nullptr) {
+        media_wake_->NotifyAll();
     }
 }
 

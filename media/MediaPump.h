@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/WakeEvent.h"
 #include "media/VideoPayload.h"
 
 namespace halvora {
@@ -30,7 +31,9 @@ class MediaPump {
 public:
     using ConnectionsFn = std::function<std::vector<std::shared_ptr<TMyServerSendThread>>()>;
 
-    MediaPump(COggEncoder& encoder, ConnectionsFn connections);
+    // media_wake: the event the audio-video connections sleep on (may be null:
+    // each queue then wakes its own consumer).
+    MediaPump(COggEncoder& encoder, ConnectionsFn connections, WakeEvent* media_wake = nullptr);
     ~MediaPump();
 
     // Switches.
@@ -79,6 +82,7 @@ private:
 
     COggEncoder& encoder_;
     ConnectionsFn connections_;
+    WakeEvent* media_wake_;
 
     mutable std::mutex recorder_mutex_;  // guards recorder_; taken on its own, briefly
     std::shared_ptr<CVideo> recorder_;

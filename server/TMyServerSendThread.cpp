@@ -25,6 +25,10 @@ constexpr milliseconds kAfterSend{2};
 constexpr milliseconds kAfterReply{100};
 constexpr milliseconds kPollAfterPacket{5};
 constexpr milliseconds kPollIdle{100};
+// The shortest time between two packets of one stream: two send pauses and a
+// poll pause. It caps a connection at about 110 packets a second; a slow viewer
+// then loses records to its full queue rather than gaining delay.
+constexpr milliseconds kPacketSpacing = kAfterSend + kAfterSend + kPollAfterPacket;
 
 bool IsStreamCommand(Command c) {
     return c == cmdVideo || c == cmdChat || c == cmdAudio || c == cmdAudioVideo;
@@ -60,6 +64,9 @@ void TMyServerSendThread::ClientExecute() {
     }
 
     const Command command = GetCommand();
+    if (command == cmdAudioVideo && context_.media_wake != nullptr) {
+        Queue.ShareWakeEvent(context_.media_wake);
+    }
     command_.store(command, std::memory_order_release);
     switch (command) {
         case cmdPage:
@@ -232,6 +239,33 @@ void TMyServerSendThread::SendAll(const void* data, std::size_t length) {
     }
 }
 
+void TMyServerSendThread::SendPacket(const std::uint8_t* header, const std::uint8_t* payload,
+                                     std::size_t payload_length) {
+    // Packets are spaced, not each send call paused: records that arrive less
+    // often than the spacing go out at once, with the same bytes, and an idle
+    // or lightly loaded stream costs no timer wake-ups.
+    const auto earliest = last_packet_ + kPacketSpacing;
+    if (std::chrono::steady_clock::now() < earliest) {
+        std::this_thread::sleep_until(earliest);
+    }
+    last_packet_ = std::chrono::steady_clock::now();
+    const std::size_t total = 4 + payload_length;
+    std::size_t sent = 0;
+    while (!Terminated() && sent < total) {
+        long n;
+        if (sent < 4) {
+            n = Socket().SendOnce(header + sent, 4 - sent, payload, payload_length);
+        } else {
+            n = Socket().SendOnce(payload + (sent - 4), total - sent);
+        }
+        if (n < 0) {
+            Terminate();
+            return;
+        }
+        sent += static_cast<std::size_t>(n);
+    }
+}
+
 void TMyServerSendThread::FinishReply() {
     std::this_thread::sleep_for(kAfterReply);
     DoTerminate();
@@ -284,27 +318,22 @@ void TMyServerSendThread::SendVideoAudioChat() {
     int counter = 0;
     while (!Terminated() && Socket().Connected()) {
         FrameRecordPtr record = Queue.Pop();
-        const bool sent_record = record != nullptr;
         if (record) {
             const auto header = PacketHeader::Make(record->Size, record->KeyFlag, record->Kind).Bytes();
-            SendAll(header.data(), header.size());
-            SendAll(record->Data.get(), record->Size);
+            SendPacket(header.data(), record->Data.get(), record->Size);
             FreeFrame(std::move(record));
             poll_interval_ = kPollAfterPacket;
         } else if (command == cmdChat && counter == 2) {
             const std::string_view status = OperatorOnline ? kStatusOnline : kStatusOffline;
             const auto header = PacketHeader::Make(static_cast<std::uint32_t>(status.size()), 0, pkStatus).Bytes();
-            SendAll(header.data(), header.size());
-            SendAll(status.data(), status.size());
+            SendPacket(header.data(), reinterpret_cast<const std::uint8_t*>(status.data()), status.size());
             poll_interval_ = kPollIdle;
         }
-        // The pause between passes. With records still waiting it paces the
-        // stream; with an empty queue a push ends it early (same bytes, sooner).
-        // Streams without a status packet have nothing to do until a push or the
-        // stop request, so they wait for exactly that and cost nothing idle.
-        if (sent_record && !Queue.IsEmpty()) {
-            std::this_thread::sleep_for(poll_interval_);
-        } else if (command == cmdChat) {
+        // The pause between passes; a push ends it early (same bytes, sooner),
+        // and the packet spacing above keeps the pace. Streams without a status
+        // packet have nothing to do until a push or the stop request, so they
+        // wait for exactly that and cost nothing while idle.
+        if (command == cmdChat) {
             Queue.WaitForRecord(poll_interval_);
         } else {
             Queue.WaitForRecord();

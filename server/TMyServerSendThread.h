@@ -26,6 +26,9 @@ struct ConnectionContext {
     std::filesystem::path contacts_file;
     IMainThread* main = nullptr;
     IConnectionHost* host = nullptr;
+    // Audio-video connections sleep on this one event; the media pump fills all
+    // their queues, then wakes them with one call.
+    WakeEvent* media_wake = nullptr;
 };
 
 // One viewer connection: reads one request, then answers once or streams.
@@ -73,6 +76,9 @@ private:
     // Sends the whole buffer, or gives up when the thread is told to stop; a
     // failed send tells the thread to stop.
     void SendAll(const void* data, std::size_t length);
+    // Sends one packet, header and payload, completely (or until the thread is
+    // told to stop), at most one packet per kPacketSpacing.
+    void SendPacket(const std::uint8_t* header, const std::uint8_t* payload, std::size_t payload_length);
     // The end of a one-shot reply: a short pause, then the thread withdraws.
     void FinishReply();
 
@@ -88,6 +94,7 @@ private:
     std::string peer_address_;             // PeerAddress
     std::string reply_buffer_;             // ReplyBuffer
     std::chrono::milliseconds poll_interval_{100};  // PollInterval
+    std::chrono::steady_clock::time_point last_packet_{};
 };
 
 }  // namespace halvora

@@ -8,7 +8,9 @@ namespace halvora {
 ViewerServer::ViewerServer(const ConnectionContext& context)
     : context_(context),
       socket_([this](std::unique_ptr<ClientSocket>& s) { return ServerSocket1GetThread(s); },
-              [this](const std::string& why) { Refused(why); }, context.main) {}
+              [this](const std::string& why) { Refused(why); }, context.main) {
+    context_.media_wake = &media_wake_;
+}
 
 ViewerServer::~ViewerServer() { Close(); }
 

@@ -39,11 +39,14 @@ public:
     int LiveThreads() const { return socket_.LiveThreads(); }
 
     TServerSocket& Socket() { return socket_; }
+    // The wake-up all audio-video connections share (see ConnectionContext).
+    WakeEvent& MediaWake() { return media_wake_; }
 
 private:
     void Refused(const std::string& why);
 
-    const ConnectionContext context_;
+    WakeEvent media_wake_;
+    ConnectionContext context_;
     TServerSocket socket_;
     // A connection flood must not flood the log: at most one line a second.
     std::atomic<long long> last_refusal_log_ms_{-1000000};

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -65,6 +66,31 @@ long ClientSocket::SendOnce(const void* data, std::size_t length) {
     }
     for (;;) {
         const ssize_t n = ::send(fd_, data, length, MSG_NOSIGNAL);
+        if (n >= 0) {
+            return static_cast<long>(n);
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            return 0;
+        }
+        connected_.store(false, std::memory_order_release);
+        return -1;
+    }
+}
+
+long ClientSocket::SendOnce(const void* first, std::size_t first_length, const void* second,
+                            std::size_t second_length) {
+    if (!Connected()) {
+        return -1;
+    }
+    iovec parts[2] = {{const_cast<void*>(first), first_length}, {const_cast<void*>(second), second_length}};
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = second_length > 0 ? 2 : 1;
+    for (;;) {
+        const ssize_t n = ::sendmsg(fd_, &message, MSG_NOSIGNAL);
         if (n >= 0) {
             return static_cast<long>(n);
         }

@@ -33,6 +33,9 @@ public:
     // socket would block, or -1 on failure (the socket then counts as
     // disconnected). Never raises SIGPIPE.
     long SendOnce(const void* data, std::size_t length);
+    // The same for two buffers sent back to back in one call (a packet's header
+    // and its payload, each from its own memory).
+    long SendOnce(const void* first, std::size_t first_length, const void* second, std::size_t second_length);
 
     // Waits up to timeout for data; true when some is ready (or the peer closed).
     // Throws std::system_error when the wait itself fails.
