@@ -1,0 +1,2 @@
+# The wave input records through ALSA.
+list(APPEND HALVORA_PLATFORM_LIBS PkgConfig::ALSA)
