@@ -20,45 +20,22 @@ std::string AddressText(const sockaddr_in& addr) {
 
 }  // namespace
 
-ClientSocket::ClientSocket(int fd) : fd_(fd) {}
+ClientSocket::ClientSocket(int fd) : fd_(fd) {
+    sockaddr_in addr{};
+    socklen_t len = sizeof addr;
+    if (::getpeername(fd_, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+        remote_address_ = AddressText(addr);
+        remote_port_ = ntohs(addr.sin_port);
+    }
+    addr = sockaddr_in{};
+    len = sizeof addr;
+    if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+        local_address_ = AddressText(addr);
+        local_port_ = ntohs(addr.sin_port);
+    }
+}
 
 ClientSocket::~ClientSocket() { ::close(fd_); }
-
-std::string ClientSocket::RemoteAddress() const {
-    sockaddr_in addr{};
-    socklen_t len = sizeof addr;
-    if (::getpeername(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        return {};
-    }
-    return AddressText(addr);
-}
-
-int ClientSocket::RemotePort() const {
-    sockaddr_in addr{};
-    socklen_t len = sizeof addr;
-    if (::getpeername(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        return 0;
-    }
-    return ntohs(addr.sin_port);
-}
-
-std::string ClientSocket::LocalAddress() const {
-    sockaddr_in addr{};
-    socklen_t len = sizeof addr;
-    if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        return {};
-    }
-    return AddressText(addr);
-}
-
-int ClientSocket::LocalPort() const {
-    sockaddr_in addr{};
-    socklen_t len = sizeof addr;
-    if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        return 0;
-    }
-    return ntohs(addr.sin_port);
-}
 
 long ClientSocket::SendOnce(const void* data, std::size_t length) {
     if (!Connected()) {

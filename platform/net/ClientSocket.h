@@ -24,10 +24,12 @@ public:
     // False once a send has failed or the socket was shut down.
     bool Connected() const { return connected_.load(std::memory_order_acquire); }
 
-    std::string RemoteAddress() const;  // dotted IPv4 text
-    int RemotePort() const;
-    std::string LocalAddress() const;   // the address the viewer reached us on
-    int LocalPort() const;
+    // Read once, when the connection is accepted: a peer that resets the
+    // connection right away still has the address it came from.
+    const std::string& RemoteAddress() const { return remote_address_; }  // dotted IPv4 text
+    int RemotePort() const { return remote_port_; }
+    const std::string& LocalAddress() const { return local_address_; }    // the address the viewer reached us on
+    int LocalPort() const { return local_port_; }
 
     // One send call: the bytes sent (possibly fewer than asked), 0 when the
     // socket would block, or -1 on failure (the socket then counts as
@@ -52,6 +54,10 @@ public:
 private:
     const int fd_;
     std::atomic<bool> connected_{true};
+    std::string remote_address_;
+    int remote_port_ = 0;
+    std::string local_address_;
+    int local_port_ = 0;
 };
 
 }  // namespace halvora
