@@ -90,6 +90,7 @@ BroadcastHost::StartState BroadcastHost::FormShow() {
         pump_.LiveAudio = true;
         pump_.CameraActive = false;
         LoadContacts(contacts_, ContactsFilePath());
+        contacts_loaded_ = true;
         InitAudio();
         state_ = StartState::Started;
     } catch (const std::exception& e) {
@@ -156,7 +157,9 @@ void BroadcastHost::FormClose() {
         if (sender_.Sending()) {
             sender_.StopSend();
         }
-        SaveContacts(contacts_, ContactsFilePath());
+        if (contacts_loaded_) {
+            SaveContacts(contacts_, ContactsFilePath());
+        }
         server_->Close();
         contacts_.DestroyAll();
         pump_.ResetFilePlayer();

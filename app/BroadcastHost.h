@@ -88,6 +88,10 @@ private:
     const HostOptions options_;
     std::atomic<bool> visible_{true};
     StartState state_ = StartState::NotStarted;
+    // contacts.tbl is written back at close only if it was read at start: a
+    // start-up that stopped early must not replace the stored table with an
+    // empty one.
+    bool contacts_loaded_ = false;
 
     // Declared first, destroyed last: connection threads reach the contacts
     // until the server has closed.

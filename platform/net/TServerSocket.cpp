@@ -131,10 +131,10 @@ void TServerSocket::AcceptLoop() {
         auto socket = std::make_unique<ClientSocket>(fd);
         {
             std::lock_guard guard(mutex_);
-            if (static_cast<int>(all_.size()) >= max_threads_) {
+            if (static_cast<int>(all_.size()) >= max_threads_.load()) {
                 socket.reset();
                 if (on_refused_) {
-                    on_refused_("too many connections (" + std::to_string(max_threads_) + ")");
+                    on_refused_("too many connections (" + std::to_string(max_threads_.load()) + ")");
                 }
                 continue;
             }
@@ -198,7 +198,15 @@ void TServerSocket::Forget(TServerClientThread* thread) {
 }
 
 void TServerSocket::ThreadEnded(TServerClientThread* thread) {
-    Forget(thread);
+    // Removed and announced under one hold of the mutex: Close() cannot see the
+    // last thread gone, return and let the server be destroyed while this
+    // notify is still under way.
+    std::lock_guard guard(mutex_);
+    auto it = std::find_if(all_.begin(), all_.end(),
+                           [thread](const ServerThreadPtr& p) { return p.get() == thread; });
+    if (it != all_.end()) {
+        all_.erase(it);
+    }
     all_ended_.notify_all();
 }
 

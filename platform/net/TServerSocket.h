@@ -100,7 +100,7 @@ public:
     int LiveThreads() const;
 
     // Connections beyond this many running threads are closed at once.
-    void SetMaxThreads(int max_threads) { max_threads_ = max_threads; }
+    void SetMaxThreads(int max_threads) { max_threads_.store(max_threads); }
     // Stack size of each connection thread.
     void SetThreadStackSize(std::size_t bytes) { stack_size_ = bytes; }
 
@@ -128,7 +128,7 @@ private:
     std::vector<ServerThreadPtr> all_;          // every thread still running
     std::condition_variable all_ended_;
 
-    int max_threads_ = 16384;
+    std::atomic<int> max_threads_{16384};
     std::size_t stack_size_;
 };
 

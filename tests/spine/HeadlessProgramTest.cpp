@@ -359,6 +359,14 @@ TEST_F(HeadlessProgram, ErrorLogEntriesCarryTheUtcStampAndTheirPrefix) {
 
 TEST_F(HeadlessProgram, APortInUseIsLoggedOnceAndTheProgramStaysUpWithoutServing) {
     RunFennick();
+    // Stored contacts that this run never loads must survive its shutdown.
+    std::filesystem::create_directories(home);
+    {
+        CContactList table;
+        table.Adopt(std::make_unique<CContact>(CContact::kGuestRegistration, "10.2.3.4"));
+        SaveContacts(table, home / "contacts.tbl");
+    }
+    const std::string stored = ReadFileBytes(home / "contacts.tbl");
     // Something else holds the port.
     const int port = FreePort();
     const int holder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -382,6 +390,7 @@ TEST_F(HeadlessProgram, APortInUseIsLoggedOnceAndTheProgramStaysUpWithoutServing
     EXPECT_EQ(lines[0].compare(18, logtext::kLogFormShow.size(), logtext::kLogFormShow), 0) << lines[0];
     program->Signal(SIGTERM);
     EXPECT_EQ(program->Wait(20s), 0);
+    EXPECT_EQ(ReadFileBytes(home / "contacts.tbl"), stored);
     ::close(holder);
 }
 

@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/spine/LiveServer.h"
@@ -104,10 +105,13 @@ TEST(StreamContacts, AConnectionJoinsTheFirstOfTwoContactsWithItsAddress) {
 
 TEST(StreamContacts, AViewerThatResetsRightAfterItsStreamRequestLeavesNoNamelessContact) {
     LiveServer server;
-    for (int round = 0; round < 5; ++round) {
+    // The reset must land after the server has read the request and before it
+    // attaches the stream: try a few delays, a few times each.
+    for (int round = 0; round < 24; ++round) {
         auto viewer = server.Connect("127.0.4.10");
         ASSERT_NE(server.ConnectionOf(*viewer), nullptr);
         viewer->Send("GET /chat HTTP/1.0\r\n\r\n");
+        std::this_thread::sleep_for(std::chrono::microseconds(500 * (round % 8)));
         viewer->Close(/*abortive=*/true);
         ASSERT_TRUE(server.PumpUntil([&] { return server.server->LiveThreads() == 0; }, 20s));
     }
