@@ -38,23 +38,7 @@ ClientSocket::ClientSocket(int fd) : fd_(fd) {
 ClientSocket::~ClientSocket() { ::close(fd_); }
 
 long ClientSocket::SendOnce(const void* data, std::size_t length) {
-    if (!Connected()) {
-        return -1;
-    }
-    for (;;) {
-        const ssize_t n = ::send(fd_, data, length, MSG_NOSIGNAL);
-        if (n >= 0) {
-            return static_cast<long>(n);
-        }
-        if (errno == EINTR) {
-            continue;
-        }
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            return 0;
-        }
-        connected_.store(false, std::memory_order_release);
-        return -1;
-    }
+    return SendOnce(data, length, nullptr, 0);
 }
 
 long ClientSocket::SendOnce(const void* first, std::size_t first_length, const void* second,

@@ -179,22 +179,26 @@ void TServerSocket::AcceptLoop() {
     }
 }
 
+namespace {
+
+// Removes thread from a list the caller has locked.
+void EraseThread(std::vector<ServerThreadPtr>& list, const TServerClientThread* thread) {
+    auto it = std::find_if(list.begin(), list.end(), [thread](const ServerThreadPtr& p) { return p.get() == thread; });
+    if (it != list.end()) {
+        list.erase(it);
+    }
+}
+
+}  // namespace
+
 void TServerSocket::Withdraw(TServerClientThread* thread) {
     std::lock_guard guard(mutex_);
-    auto it = std::find_if(connections_.begin(), connections_.end(),
-                           [thread](const ServerThreadPtr& p) { return p.get() == thread; });
-    if (it != connections_.end()) {
-        connections_.erase(it);
-    }
+    EraseThread(connections_, thread);
 }
 
 void TServerSocket::Forget(TServerClientThread* thread) {
     std::lock_guard guard(mutex_);
-    auto it = std::find_if(all_.begin(), all_.end(),
-                           [thread](const ServerThreadPtr& p) { return p.get() == thread; });
-    if (it != all_.end()) {
-        all_.erase(it);
-    }
+    EraseThread(all_, thread);
 }
 
 void TServerSocket::ThreadEnded(TServerClientThread* thread) {
@@ -202,11 +206,7 @@ void TServerSocket::ThreadEnded(TServerClientThread* thread) {
     // last thread gone, return and let the server be destroyed while this
     // notify is still under way.
     std::lock_guard guard(mutex_);
-    auto it = std::find_if(all_.begin(), all_.end(),
-                           [thread](const ServerThreadPtr& p) { return p.get() == thread; });
-    if (it != all_.end()) {
-        all_.erase(it);
-    }
+    EraseThread(all_, thread);
     all_ended_.notify_all();
 }
 
